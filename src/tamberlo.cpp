@@ -7,6 +7,7 @@
 #include <QEvent>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QIcon>
 #include <QImage>
 #include <QLocale>
 #include <QMimeData>
@@ -59,6 +60,10 @@ Tamberlo::Tamberlo(QWidget *parent)
     , ui(new Ui::Tamberlo)
 {
     ui->setupUi(this);
+    // The form's icon file is looked up in the working directory. Where it is
+    // missing the icon holds no image, yet would still hide the application's.
+    if (windowIcon().availableSizes().isEmpty())
+        setWindowIcon(QIcon());
     // The editor is read-only: an undo history would only keep copies of
     // every appended tail.
     ui->plainTextEdit->setUndoRedoEnabled(false);
