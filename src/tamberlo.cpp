@@ -205,15 +205,17 @@ void Tamberlo::showText(const TextReader::Update &update, bool samePath)
     case TextReader::Change::Replaced: {
         const int verticalValue = vertical->value();
         const int horizontalValue = horizontal->value();
-        const QTextCursor before = edit->textCursor();
+        // Plain positions: a cursor object would follow the old text out.
+        const int anchor = edit->textCursor().anchor();
+        const int position = edit->textCursor().position();
         edit->setPlainText(update.text);
         if (!samePath)
             return;
         // Restoring the cursor scrolls it into view, so the scroll bars come last.
         const int last = edit->document()->characterCount() - 1;
         QTextCursor cursor(edit->document());
-        cursor.setPosition(qMin(before.anchor(), last));
-        cursor.setPosition(qMin(before.position(), last), QTextCursor::KeepAnchor);
+        cursor.setPosition(qMin(anchor, last));
+        cursor.setPosition(qMin(position, last), QTextCursor::KeepAnchor);
         edit->setTextCursor(cursor);
         horizontal->setValue(horizontalValue);
         vertical->setValue(verticalValue);
