@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Renders every icon the project ships from the one drawing
 # packaging/icons/org.tamberlo.Tamberlo.svg: the hicolor PNG sizes, the window
-# icon file and the Windows .ico. Needs rsvg-convert (librsvg2-bin) and
-# ImageMagick (imagemagick). Run it after changing the drawing; commit the output.
+# icon file, the Windows .ico and the macOS .icns. Needs rsvg-convert (librsvg2-bin) and
+# ImageMagick (imagemagick) and png2icns (icnsutils). Run it after changing the drawing; commit the output.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -27,3 +27,11 @@ for size in 16 32 48 64 125; do
     ico_parts+=("$work/$size.png")
 done
 convert "${ico_parts[@]}" -define bmp:format=bmp4 -depth 8 icons/tamberlo.ico
+
+# The macOS bundle icon.
+icns_parts=()
+for size in 16 32 48 128 256 512; do
+    rsvg-convert -w "$size" -h "$size" "$svg" -o "$work/mac-$size.png"
+    icns_parts+=("$work/mac-$size.png")
+done
+png2icns icons/tamberlo.icns "${icns_parts[@]}" >/dev/null

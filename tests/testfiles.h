@@ -2,6 +2,8 @@
 
 #include <QByteArray>
 #include <QFile>
+#include <QLabel>
+#include <QPixmap>
 #include <QSaveFile>
 #include <QString>
 #include <QTextStream>
@@ -44,6 +46,17 @@ inline QString readAsTextStream(const QString &path)
 #endif
     stream.setAutoDetectUnicode(true);
     return stream.readAll();
+}
+
+// The picture a label shows; an empty pixmap when there is none.
+inline QPixmap pixmapOf(const QLabel *label)
+{
+#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
+    return label->pixmap();
+#else
+    // Qt 5.15 still defaults to the pointer-returning, deprecated overload.
+    return label->pixmap(Qt::ReturnByValue);
+#endif
 }
 
 } // namespace TestFiles

@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+Q_DECLARE_METATYPE(TextReader::Change)
+
 class TestTextReader : public QObject
 {
     Q_OBJECT

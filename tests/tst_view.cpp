@@ -48,11 +48,7 @@ QImage testImage(int width, int height, QColor color = Qt::darkCyan)
 
 QSize pixmapSize(const QLabel *label)
 {
-#if QT_VERSION >= QT_VERSION_CHECK(6, 0, 0)
-    return label->pixmap().size();
-#else
-    return label->pixmap() ? label->pixmap()->size() : QSize();
-#endif
+    return TestFiles::pixmapOf(label).size();
 }
 
 // The window's parts a reload writes, found by name as a user's tool would.
