@@ -208,15 +208,21 @@ void Tamberlo::showText(const TextReader::Update &update, bool samePath)
         // Plain positions: a cursor object would follow the old text out.
         const int anchor = edit->textCursor().anchor();
         const int position = edit->textCursor().position();
+        // Replacing a long text directly costs up to twice as much as
+        // clearing it first, and the old and new text never coexist.
+        edit->clear();
         edit->setPlainText(update.text);
         if (!samePath)
             return;
-        // Restoring the cursor scrolls it into view, so the scroll bars come last.
-        const int last = edit->document()->characterCount() - 1;
-        QTextCursor cursor(edit->document());
-        cursor.setPosition(qMin(anchor, last));
-        cursor.setPosition(qMin(position, last), QTextCursor::KeepAnchor);
-        edit->setTextCursor(cursor);
+        // Restoring the cursor scrolls it into view, which lays out its whole
+        // line: only worth it where the reader moved it. The scroll bars come last.
+        if (anchor != 0 || position != 0) {
+            const int last = edit->document()->characterCount() - 1;
+            QTextCursor cursor(edit->document());
+            cursor.setPosition(qMin(anchor, last));
+            cursor.setPosition(qMin(position, last), QTextCursor::KeepAnchor);
+            edit->setTextCursor(cursor);
+        }
         horizontal->setValue(horizontalValue);
         vertical->setValue(verticalValue);
         break;
