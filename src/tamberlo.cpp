@@ -163,7 +163,7 @@ void Tamberlo::updateViewWithContents()
         return;
     }
     ui->tabWidget->setCurrentIndex(0);
-    showText(textReader.read(watchedPath), samePath);
+    showText(samePath);
 }
 
 void Tamberlo::showPicture(QImage &&image, bool samePath)
@@ -180,13 +180,21 @@ void Tamberlo::showPicture(QImage &&image, bool samePath)
     shownPictureSize = size;
 }
 
-void Tamberlo::showText(const TextReader::Update &update, bool samePath)
+void Tamberlo::showText(bool samePath)
 {
     QPlainTextEdit *const edit = ui->plainTextEdit;
     QScrollBar *const vertical = edit->verticalScrollBar();
     QScrollBar *const horizontal = edit->horizontalScrollBar();
+    // The reader's place, taken before the text goes.
     const bool followEnd = samePath && isScrolledToEnd(vertical);
+    const int verticalValue = vertical->value();
+    const int horizontalValue = horizontal->value();
+    const int anchor = edit->textCursor().anchor();
+    const int position = edit->textCursor().position();
 
+    // Clearing first frees the old text before the new one is read, and costs
+    // far less than letting setPlainText replace a long text.
+    const TextReader::Update update = textReader.read(watchedPath, [edit] { edit->clear(); });
     switch (update.change) {
     case TextReader::Change::Unreadable:
         showTextMessage(notReadableMessage());
@@ -202,15 +210,7 @@ void Tamberlo::showText(const TextReader::Update &update, bool samePath)
         end.insertText(update.text);
         break;
     }
-    case TextReader::Change::Replaced: {
-        const int verticalValue = vertical->value();
-        const int horizontalValue = horizontal->value();
-        // Plain positions: a cursor object would follow the old text out.
-        const int anchor = edit->textCursor().anchor();
-        const int position = edit->textCursor().position();
-        // Replacing a long text directly costs up to twice as much as
-        // clearing it first, and the old and new text never coexist.
-        edit->clear();
+    case TextReader::Change::Replaced:
         edit->setPlainText(update.text);
         if (!samePath)
             return;
@@ -226,7 +226,6 @@ void Tamberlo::showText(const TextReader::Update &update, bool samePath)
         horizontal->setValue(horizontalValue);
         vertical->setValue(verticalValue);
         break;
-    }
     }
     if (followEnd)
         vertical->setValue(vertical->maximum());

@@ -37,7 +37,7 @@ private:
     void watchNearestExistingDirectory();
     void watchedDirectoryChanged();
     void showPicture(QImage &&image, bool samePath);
-    void showText(const TextReader::Update &update, bool samePath);
+    void showText(bool samePath);
     void showTextMessage(const QString &message);
 
     Ui::Tamberlo *ui;

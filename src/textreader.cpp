@@ -159,7 +159,7 @@ void TextReader::forget()
     m_lastBlockHash = 0;
 }
 
-TextReader::Update TextReader::read(const QString &path)
+TextReader::Update TextReader::read(const QString &path, const std::function<void()> &beforeWholeRead)
 {
     if (path != m_path)
         forget();
@@ -171,13 +171,13 @@ TextReader::Update TextReader::read(const QString &path)
     Update update;
     if (file.size() <= maxTextBytes && readAppended(file, update))
         return update;
-    update = readWhole(file);
+    update = readWhole(file, beforeWholeRead);
     if (update.change == Change::Replaced)
         m_path = path;
     return update;
 }
 
-TextReader::Update TextReader::readWhole(QFile &file)
+TextReader::Update TextReader::readWhole(QFile &file, const std::function<void()> &beforeWholeRead)
 {
     forget();
     Update update;
@@ -188,6 +188,8 @@ TextReader::Update TextReader::readWhole(QFile &file)
     }
     if (!file.seek(0))
         return {};
+    if (beforeWholeRead)
+        beforeWholeRead();
     const QByteArray bytes = file.readAll();
     update.fileSize = qMax(update.fileSize, qint64(bytes.size()));
     if (bytes.size() > maxTextBytes) {

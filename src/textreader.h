@@ -4,6 +4,7 @@
 #include <QString>
 #include <QtGlobal>
 
+#include <functional>
 #include <vector>
 
 // Reads the watched file as text and remembers just enough of what it read to
@@ -34,7 +35,10 @@ public:
 
     // Reads the file at path. An append is only ever reported for the path of
     // the previous read, and only after forget() was not called in between.
-    [[nodiscard]] Update read(const QString &path);
+    // beforeWholeRead runs when the whole file is about to be read, so that
+    // the caller can let go of the old text first: whatever that read brings,
+    // the old text is replaced.
+    [[nodiscard]] Update read(const QString &path, const std::function<void()> &beforeWholeRead = {});
 
     // The view no longer shows what was read last; the next read is a whole one.
     void forget();
@@ -44,7 +48,7 @@ public:
     [[nodiscard]] static QString decode(const QByteArray &bytes);
 
 private:
-    [[nodiscard]] Update readWhole(class QFile &file);
+    [[nodiscard]] Update readWhole(class QFile &file, const std::function<void()> &beforeWholeRead);
     [[nodiscard]] bool readAppended(class QFile &file, Update &update);
     void remember(const QByteArray &bytes, qint64 offset);
 
