@@ -34,21 +34,34 @@ struct Timing
     double max = 0;
 };
 
-// Runs prepare (untimed) and work (timed) warmUps + runs times.
-Timing measure(const std::function<void()> &prepare, const std::function<void()> &work)
+struct Step
 {
-    std::vector<double> times;
-    for (int i = 0; i < warmUps + runs; ++i) {
-        prepare();
-        QElapsedTimer timer;
-        timer.start();
-        work();
-        const double ms = double(timer.nsecsElapsed()) / 1e6;
-        if (i >= warmUps)
-            times.push_back(ms);
+    std::function<void()> prepare; // untimed
+    std::function<void()> work;    // timed
+};
+
+// Runs the steps round by round, warmUps + runs times, so that a machine that
+// slows down or speeds up meanwhile weighs on every step alike.
+std::vector<Timing> measure(const std::vector<Step> &steps)
+{
+    std::vector<std::vector<double>> times(steps.size());
+    for (int round = 0; round < warmUps + runs; ++round) {
+        for (size_t i = 0; i < steps.size(); ++i) {
+            if (steps[i].prepare)
+                steps[i].prepare();
+            QElapsedTimer timer;
+            timer.start();
+            steps[i].work();
+            if (round >= warmUps)
+                times[i].push_back(double(timer.nsecsElapsed()) / 1e6);
+        }
     }
-    std::sort(times.begin(), times.end());
-    return {times[times.size() / 2], times.back()};
+    std::vector<Timing> timings;
+    for (auto &stepTimes : times) {
+        std::sort(stepTimes.begin(), stepTimes.end());
+        timings.push_back({stepTimes[stepTimes.size() / 2], stepTimes.back()});
+    }
+    return timings;
 }
 
 // The process's peak resident memory in MiB.
@@ -101,88 +114,122 @@ void reload(Tamberlo &window)
     QMetaObject::invokeMethod(&window, "updateViewWithContents");
 }
 
-// One measurement in this process; prints "median max peak".
-int runCase(const QString &kind, const QString &path)
+Step readAndDecode(const QString &path)
 {
-    Timing timing;
-    if (kind == QLatin1String("rewrite") || kind == QLatin1String("picture")) {
-        Tamberlo window;
-        window.setWatchedPath(path);
-        timing = measure(
-            [&] {
-                if (kind == QLatin1String("rewrite"))
-                    rewriteNearStart(path);
-            },
-            [&] { reload(window); });
-    } else if (kind == QLatin1String("append")) {
-        Tamberlo window;
-        window.setWatchedPath(path);
-        reload(window);
-        timing = measure([&] { appendKiB(path); }, [&] { reload(window); });
-    } else if (kind == QLatin1String("attempt")) {
-        timing = measure([] {}, [&] { QImage image(path); });
-    } else if (kind == QLatin1String("read")) {
-        timing = measure([] {},
-                         [&] {
-                             QFile file(path);
-                             file.open(QIODevice::ReadOnly);
-                             const QString text = decodeForFloor(file.readAll());
-                         });
-    } else if (kind == QLatin1String("read-once")) {
-        timing = measure([] {},
-                         [&] {
-                             QFile file(path);
-                             file.open(QIODevice::ReadOnly);
-                             const QByteArray bytes = file.readAll();
-                         });
-    } else if (kind == QLatin1String("widget")) {
-        QString text;
-        {
-            QFile file(path);
-            file.open(QIODevice::ReadOnly);
-            text = decodeForFloor(file.readAll());
-        }
-        // A fresh editor of the size the window gives its own: the width
-        // decides how much of a long line is laid out at once.
-        const QSize size = Tamberlo().findChild<QPlainTextEdit *>()->size();
-        std::unique_ptr<QPlainTextEdit> edit;
-        timing = measure(
-            [&] {
+    return {{}, [path] {
+                QFile file(path);
+                file.open(QIODevice::ReadOnly);
+                const QString text = decodeForFloor(file.readAll());
+            }};
+}
+
+// A fresh editor of the size the window gives its own (the width decides how
+// much of a long line is laid out at once), filled with the whole text.
+Step fillFreshEditor(const QString &text, std::unique_ptr<QPlainTextEdit> &edit)
+{
+    const QSize size = Tamberlo().findChild<QPlainTextEdit *>()->size();
+    return {[size, &edit] {
                 edit = std::make_unique<QPlainTextEdit>();
                 edit->resize(size);
             },
-            [&] { edit->setPlainText(text); });
-    } else if (kind == QLatin1String("decode-picture")) {
-        timing = measure([] {},
-                         [&] {
-                             QImageReader reader(path);
-                             const QPixmap pixmap = QPixmap::fromImage(reader.read());
-                         });
+            [&text, &edit] { edit->setPlainText(text); }};
+}
+
+Step decodePicture(const QString &path)
+{
+    return {{}, [path] {
+                QImageReader reader(path);
+                const QPixmap pixmap = QPixmap::fromImage(reader.read());
+            }};
+}
+
+QString wholeText(const QString &path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return decodeForFloor(file.readAll());
+}
+
+// One case in this process. Timing cases print "reload-median reload-max
+// floor-median [floor2-median]"; peak cases print the peak memory in MiB.
+int runCase(const QString &kind, const QString &path)
+{
+    std::vector<Timing> t;
+    if (kind == QLatin1String("time-rewrite")) {
+        Tamberlo window;
+        window.setWatchedPath(path);
+        const QString text = wholeText(path);
+        std::unique_ptr<QPlainTextEdit> edit;
+        t = measure({{[&] { rewriteNearStart(path); }, [&] { reload(window); }},
+                     readAndDecode(path),
+                     fillFreshEditor(text, edit)});
+        std::printf("%.3f %.3f %.3f %.3f\n", t[0].median, t[0].max, t[1].median, t[2].median);
+    } else if (kind == QLatin1String("time-append")) {
+        Tamberlo window;
+        window.setWatchedPath(path);
+        reload(window);
+        t = measure({{[&] { appendKiB(path); }, [&] { reload(window); }}, {{}, [&] {
+                                                                               QFile file(path);
+                                                                               file.open(QIODevice::ReadOnly);
+                                                                               const QByteArray bytes = file.readAll();
+                                                                           }}});
+        std::printf("%.3f %.3f %.3f\n", t[0].median, t[0].max, t[1].median);
+    } else if (kind == QLatin1String("time-picture")) {
+        Tamberlo window;
+        window.setWatchedPath(path);
+        t = measure({{{}, [&] { reload(window); }}, decodePicture(path)});
+        std::printf("%.3f %.3f %.3f\n", t[0].median, t[0].max, t[1].median);
+    } else if (kind == QLatin1String("time-attempt")) {
+        t = measure({{{}, [&] { QImage image(path); }}});
+        std::printf("%.3f %.3f\n", t[0].median, t[0].max);
+    } else if (kind == QLatin1String("peak-rewrite") || kind == QLatin1String("peak-append")
+               || kind == QLatin1String("peak-picture")) {
+        // Two reloads: the second one replaces what the first one showed.
+        Tamberlo window;
+        window.setWatchedPath(path);
+        reload(window);
+        if (kind == QLatin1String("peak-rewrite"))
+            rewriteNearStart(path);
+        else if (kind == QLatin1String("peak-append"))
+            appendKiB(path);
+        reload(window);
+        std::printf("%.1f\n", peakMiB());
+    } else if (kind == QLatin1String("peak-widget")) {
+        std::unique_ptr<QPlainTextEdit> edit;
+        const QString text = wholeText(path);
+        const Step fill = fillFreshEditor(text, edit);
+        fill.prepare();
+        fill.work();
+        std::printf("%.1f\n", peakMiB());
+    } else if (kind == QLatin1String("peak-read")) {
+        QFile file(path);
+        file.open(QIODevice::ReadOnly);
+        const QByteArray bytes = file.readAll();
+        std::printf("%.1f\n", peakMiB());
+    } else if (kind == QLatin1String("peak-decode")) {
+        decodePicture(path).work();
+        std::printf("%.1f\n", peakMiB());
     } else {
         return 2;
     }
-    std::printf("%.3f %.3f %.1f\n", timing.median, timing.max, peakMiB());
     return 0;
 }
 
-struct Result
-{
-    Timing timing;
-    double peak = 0;
-};
-
-Result runChild(const QString &kind, const QString &path)
+QList<double> runChild(const QString &kind, const QString &path)
 {
     QProcess child;
     child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("--case"), kind, path});
     child.waitForFinished(-1);
+    QList<double> values;
     const QList<QByteArray> fields = child.readAllStandardOutput().trimmed().split(' ');
-    if (child.exitCode() != 0 || fields.size() != 3) {
+    for (const QByteArray &field : fields)
+        values << field.toDouble();
+    if (child.exitCode() != 0 || values.isEmpty()) {
         std::fprintf(stderr, "case %s on %s failed\n", qPrintable(kind), qPrintable(path));
-        return {};
+        return {0, 0, 0, 0};
     }
-    return {{fields[0].toDouble(), fields[1].toDouble()}, fields[2].toDouble()};
+    return values;
 }
 
 QByteArray logText(qint64 size)
@@ -207,12 +254,12 @@ QString megabytes(qint64 bytes)
     return QString::number(double(bytes) / (1 << 20), 'f', 1) + QStringLiteral(" MiB");
 }
 
-void row(const char *name, qint64 size, const Result &reload, double floor, const Result &floorPeak,
-         const char *floorName)
+void row(const char *name, qint64 size, double median, double max, double floor, const char *floorName, double peak,
+         double floorPeak)
 {
-    std::printf("| %-28s | %9s | %9.1f | %9.1f | %9.1f | %5.2f | %-24s | %7.0f | %7.0f |\n", name,
-                qPrintable(megabytes(size)), reload.timing.median, reload.timing.max, floor,
-                floor > 0 ? reload.timing.median / floor : 0.0, floorName, reload.peak, floorPeak.peak);
+    std::printf("| %-28s | %9s | %9.1f | %9.1f | %9.1f | %5.2f | %-22s | %8.0f | %9.0f |\n", name,
+                qPrintable(megabytes(size)), median, max, floor, floor > 0 ? median / floor : 0.0, floorName, peak,
+                floorPeak);
     std::fflush(stdout);
 }
 
@@ -258,48 +305,53 @@ int main(int argc, char *argv[])
         large.save(file("large.png"), "PNG", 50);
     }
 
-    std::printf("\n| %-28s | %9s | %9s | %9s | %9s | %5s | %-24s | %7s | %7s |\n", "case", "size", "median ms",
+    std::printf("\n| %-28s | %9s | %9s | %9s | %9s | %5s | %-22s | %8s | %9s |\n", "case", "size", "median ms",
                 "max ms", "floor ms", "ratio", "floor", "peak MiB", "floor MiB");
-    std::printf("|%s|%s|%s|%s|%s|%s|%s|%s|%s|\n", "------------------------------", "-----------", "-----------",
-                "-----------", "-----------", "-------", "--------------------------", "---------", "---------");
+    std::printf("|------------------------------|-----------|-----------|-----------|-----------|-------|"
+                "------------------------|----------|-----------|\n");
     std::fflush(stdout);
 
-    Result wholeReload100;
+    double wholeReload100 = 0;
+    double wholePeak100 = 0;
     for (const int mb : {1, 10, 100}) {
         const QString path = file(qPrintable(QStringLiteral("log-%1.txt").arg(mb)));
         const qint64 size = QFileInfo(path).size();
-        const Result read = runChild(QStringLiteral("read"), path);
-        const Result widget = runChild(QStringLiteral("widget"), path);
-        const Result whole = runChild(QStringLiteral("rewrite"), path);
-        const QByteArray name = QByteArray::number(mb) + " MB log, rewritten";
-        row(name.constData(), size, whole, read.timing.median + widget.timing.median, widget, "read+decode + widget");
-        if (mb == 100)
-            wholeReload100 = whole;
+        const QList<double> whole = runChild(QStringLiteral("time-rewrite"), path);
+        const double peak = runChild(QStringLiteral("peak-rewrite"), path).first();
+        const double widgetPeak = runChild(QStringLiteral("peak-widget"), path).first();
+        row(qPrintable(QStringLiteral("%1 MB log, rewritten").arg(mb)), size, whole[0], whole[1], whole[2] + whole[3],
+            "read+decode + widget", peak, widgetPeak);
+        if (mb == 100) {
+            wholeReload100 = whole[0];
+            wholePeak100 = peak;
+        }
 
-        const Result once = runChild(QStringLiteral("read-once"), path);
-        const Result append = runChild(QStringLiteral("append"), path);
-        const QByteArray appended = QByteArray::number(mb) + " MB log, 1 KiB appended";
-        row(appended.constData(), size, append, once.timing.median, once, "read once");
+        const QList<double> append = runChild(QStringLiteral("time-append"), path);
+        row(qPrintable(QStringLiteral("%1 MB log, 1 KiB appended").arg(mb)), size, append[0], append[1], append[2],
+            "read once", runChild(QStringLiteral("peak-append"), path).first(),
+            runChild(QStringLiteral("peak-read"), path).first());
     }
     for (const auto &[name, path] : {std::pair {"3 MB line, no line breaks", file("long-line.txt")},
                                      std::pair {"10 MB UTF-16 with BOM", file("utf16.txt")}}) {
-        const Result read = runChild(QStringLiteral("read"), path);
-        const Result widget = runChild(QStringLiteral("widget"), path);
-        const Result whole = runChild(QStringLiteral("rewrite"), path);
-        row(name, QFileInfo(path).size(), whole, read.timing.median + widget.timing.median, widget,
-            "read+decode + widget");
+        const QList<double> whole = runChild(QStringLiteral("time-rewrite"), path);
+        row(name, QFileInfo(path).size(), whole[0], whole[1], whole[2] + whole[3], "read+decode + widget",
+            runChild(QStringLiteral("peak-rewrite"), path).first(),
+            runChild(QStringLiteral("peak-widget"), path).first());
     }
     for (const auto &[name, path] :
          {std::pair {"640 x 480 PNG", file("small.png")}, std::pair {"4000 x 3000 JPEG", file("photo.jpg")},
           std::pair {"9000 x 9000 PNG", file("large.png")}}) {
-        const Result decode = runChild(QStringLiteral("decode-picture"), path);
-        const Result picture = runChild(QStringLiteral("picture"), path);
-        row(name, QFileInfo(path).size(), picture, decode.timing.median, decode, "decode + pixmap");
+        const QList<double> picture = runChild(QStringLiteral("time-picture"), path);
+        row(name, QFileInfo(path).size(), picture[0], picture[1], picture[2], "decode + pixmap",
+            runChild(QStringLiteral("peak-picture"), path).first(),
+            runChild(QStringLiteral("peak-decode"), path).first());
     }
-    const Result attempt = runChild(QStringLiteral("attempt"), file("log-100.txt"));
-    row("picture attempt, 100 MB log", QFileInfo(file("log-100.txt")).size(), attempt, wholeReload100.timing.median,
-        wholeReload100, "whole 100 MB reload");
-    std::printf("\nratio: reload median / floor median. For the picture attempt the floor column is the whole "
-                "reload it is part of.\n");
+    const QList<double> attempt = runChild(QStringLiteral("time-attempt"), file("log-100.txt"));
+    row("picture attempt, 100 MB log", QFileInfo(file("log-100.txt")).size(), attempt[0], attempt[1], wholeReload100,
+        "whole 100 MB reload", 0, wholePeak100);
+    std::printf("\nratio: reload median / floor median, both timed in one process, round by round.\n"
+                "For the picture attempt the floor column is the whole reload it is part of.\n"
+                "peak: the process's peak resident memory after two reloads; floor peak: a process doing\n"
+                "the floor's work once.\n");
     return 0;
 }

@@ -42,6 +42,7 @@ class TestForm : public QObject
 
 private slots:
     void initTestCase();
+    void applicationIdentity();
     void objectTree_data();
     void objectTree();
     void windowAtStartUp();
@@ -58,6 +59,15 @@ private slots:
 void TestForm::initTestCase()
 {
     setUpApplication();
+}
+
+void TestForm::applicationIdentity()
+{
+    QCOMPARE(QCoreApplication::applicationVersion(), QStringLiteral(TAMBERLO_VERSION));
+    QCOMPARE(QGuiApplication::desktopFileName(), QStringLiteral(TAMBERLO_APP_ID));
+    const QIcon icon = QApplication::windowIcon();
+    for (const int size : {16, 32, 48, 256})
+        QCOMPARE(icon.pixmap(size).size(), QSize(size, size));
 }
 
 void TestForm::objectTree_data()
