@@ -46,6 +46,15 @@ QImage testImage(int width, int height, QColor color = Qt::darkCyan)
     return image;
 }
 
+// "prefix 0\nprefix 1\n..." : long text with a line for every count.
+QByteArray numberedLines(const QByteArray &prefix, int count)
+{
+    QByteArray text;
+    for (int i = 0; i < count; ++i)
+        text += prefix + ' ' + QByteArray::number(i) + '\n';
+    return text;
+}
+
 QSize pixmapSize(const QLabel *label)
 {
     return TestFiles::pixmapOf(label).size();
@@ -362,9 +371,7 @@ void TestView::keepsTheReadersPlace()
     QFETCH(bool, atEnd);
     QFETCH(bool, rewrite);
 
-    QByteArray contents;
-    for (int i = 0; i < 3000; ++i)
-        contents += "report line " + QByteArray::number(i) + '\n';
+    QByteArray contents = numberedLines("report line", 3000);
     const QString file = path(QStringLiteral("report.txt"));
     QVERIFY(TestFiles::write(file, contents));
 
@@ -384,9 +391,7 @@ void TestView::keepsTheReadersPlace()
     bar->setValue(place);
     const int maximumBefore = bar->maximum();
 
-    QByteArray more;
-    for (int i = 0; i < 200; ++i)
-        more += "new line " + QByteArray::number(i) + '\n';
+    const QByteArray more = numberedLines("new line", 200);
     if (rewrite) {
         contents.replace(0, 6, "REPORT");
         QVERIFY(TestFiles::replace(file, contents + more));
@@ -413,9 +418,7 @@ void TestView::keepsTheReadersPlace()
 
 void TestView::newPathStartsAtTheTop()
 {
-    QByteArray contents;
-    for (int i = 0; i < 2000; ++i)
-        contents += "line " + QByteArray::number(i) + '\n';
+    const QByteArray contents = numberedLines("line", 2000);
     QVERIFY(TestFiles::write(path(QStringLiteral("a.txt")), contents));
     QVERIFY(TestFiles::write(path(QStringLiteral("b.txt")), contents));
 
